@@ -13,13 +13,12 @@ constexpr int top = 91; // cells hold 1 to top
 
 /* ---- Answers ----------------------------------------------------------- */
 
-// Asks for a row or column number and tells whether the answer is one. The
-// read is stream-wise, as the user may type both answers on one line. A
-// number out of range leaves the rest of its line for the next question. A
-// non-number would block the next question too, so the rest of its line is
-// dropped, up to but not including its line end: that end is skipped as
-// blank space by the next read, and the wait at the end treats every answer's
-// line alike. Once the input has ended, it stays ended.
+// Asks for a row or column number; true if the answer is one. Answers are
+// read as a stream, so both may come on one line. A number out of range
+// leaves the rest of its line for the next question. A non-number would stop
+// the next read too, so the rest of its line is dropped, all but the line
+// end: the next read skips that anyway, and the wait at the end takes it as
+// the end of the last answer's line. Input that has ended stays ended.
 bool ask(const char *prompt, const char *error, int &k) {
   std::cout << prompt;
   k = 0;
@@ -31,8 +30,9 @@ bool ask(const char *prompt, const char *error, int &k) {
     if (std::cin.fail() && !std::cin.eof()) {
       std::cin.clear();
       if (k == 0) {
-        while (std::cin.peek() != '\n' &&
-               std::cin.peek() != std::char_traits<char>::eof())
+        constexpr auto end = std::char_traits<char>::eof();
+        for (auto c = std::cin.peek(); c != '\n' && c != end;
+             c = std::cin.peek())
           std::cin.ignore();
       }
     }
